@@ -243,7 +243,7 @@ std::string expectedTable(const PngSpec &spec)
         digits = 2;
 
     std::string table;
-    char buffer[8];
+    char buffer[16];
     size_t i = 0;
     for (uint32_t y = 0; y < spec.height; y++) {
         for (uint32_t x = 0; x < spec.width; x++) {
