@@ -79,12 +79,13 @@ std::string corruptStream()
     return joinChunks(chunks);
 }
 
-// Width and height that libpng accepts but whose pixels (40 GB) memory
-// cannot hold.  libpng reads up to the first IDAT before the program sees
-// the size, so an IDAT is there.
+// Width and height that libpng accepts but whose pixels (4 TB of RGBA)
+// no memory holds.  libpng reads up to the first IDAT before the program
+// sees the size, so an IDAT is there: with IEND right after IHDR libpng
+// stops first, with "IEND: out of place".
 std::string oversizedPng()
 {
-    return kPngSignature + chunkBytes("IHDR", ihdrData(100000, 100000, 8, 6)) +
+    return kPngSignature + chunkBytes("IHDR", ihdrData(1000000, 1000000, 8, 6)) +
            chunkBytes("IDAT", zlibCompress(std::string(16, '\0'))) +
            chunkBytes("IEND", "");
 }
