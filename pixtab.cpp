@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 struct ImagePNG {
@@ -106,34 +107,105 @@ static int loadPNG(const char *filename, ImagePNG &image)
     return 0;
 }
 
+// The table is assembled in blocks of this size and handed to the stream
+// whole, so the stream sees a few large writes instead of one per value.
+constexpr size_t kBlockSize = 128 * 1024;
+
+// Room after a block's end for a token store that runs past the token.
+constexpr size_t kBlockSlack = 8;
+
+// Writes the rows of a table whose tokens all have the same length step:
+// format(out, pixel) stores the token of the pixel at pixel, followed by
+// its space, at out and returns its end; it may store up to kBlockSlack
+// bytes past that end, which the next token or line end overwrites.
+// Stream errors are left for the caller to find with ferror.
+template <typename Format>
+static void writeRows(FILE *fout, const ImagePNG &image, size_t pixelbytes,
+                      size_t step, Format format)
+{
+    char block[kBlockSize + kBlockSlack];
+    size_t used = 0;
+    const unsigned char *pixel = image.pixdata;
+    for (int32_t y = 0; y < image.height; y++) {
+        size_t left = static_cast<size_t>(image.width);
+        while (left > 0) {
+            size_t room = (kBlockSize - used) / step;
+            if (room == 0) {
+                fwrite(block, 1, used, fout);
+                used = 0;
+                continue;
+            }
+            size_t run = left < room ? left : room;
+            char *out = block + used;
+            for (size_t i = 0; i < run; i++) {
+                out = format(out, pixel);
+                pixel += pixelbytes;
+            }
+            used = static_cast<size_t>(out - block);
+            left -= run;
+        }
+        if (used == kBlockSize) {
+            fwrite(block, 1, used, fout);
+            used = 0;
+        }
+        block[used++] = '\n';
+    }
+    fwrite(block, 1, used, fout);
+}
+
 // One line per row; each sample in decimal with precision digits.
 static void writeTablePalDec(FILE *fout, const ImagePNG &image, int32_t precision)
 {
-    for (int32_t y = 0; y < image.height; y++) {
-        for (int32_t x = 0; x < image.width; x++) {
-            unsigned int pixel =
-                image.pixdata[static_cast<size_t>(y) * image.width + x];
-            fprintf(fout, "%.*u ", precision, pixel);
-        }
-        fprintf(fout, "\n");
+    // A sample is one byte: each of its 256 values is formatted once.  A
+    // token of at most 3 digits and its space fits in 4 characters.
+    char tokens[256][4];
+    for (unsigned int pixel = 0; pixel < 256; pixel++) {
+        char text[16] = {};
+        snprintf(text, sizeof text, "%.*u ", precision, pixel);
+        memcpy(tokens[pixel], text, sizeof tokens[pixel]);
     }
+    size_t step = static_cast<size_t>(precision) + 1;
+    writeRows(fout, image, 1, step, [&](char *out, const unsigned char *pixel) {
+        memcpy(out, tokens[*pixel], sizeof tokens[*pixel]);
+        return out + step;
+    });
+}
+
+// The hexadecimal rows of pixels of Channels bytes each.
+template <int32_t Channels>
+static void writeHexRows(FILE *fout, const ImagePNG &image, const char (&hex)[256][2])
+{
+    writeRows(fout, image, Channels, 2 * Channels + 1,
+              [&](char *out, const unsigned char *pixel) {
+                  for (int32_t c = 0; c < Channels; c++) {
+                      memcpy(out, hex[pixel[c]], 2);
+                      out += 2;
+                  }
+                  *out++ = ' ';
+                  return out;
+              });
 }
 
 // One line per row; each pixel as its channels bytes in hexadecimal.
 static void writeTableHex(FILE *fout, const ImagePNG &image, int32_t channels)
 {
-    for (int32_t y = 0; y < image.height; y++) {
-        for (int32_t x = 0; x < image.width; x++) {
-            size_t base =
-                static_cast<size_t>(channels) *
-                (static_cast<size_t>(y) * image.width + x);
-            for (int32_t c = 0; c < channels; c++) {
-                unsigned int channel = image.pixdata[base + c];
-                fprintf(fout, "%.2x", channel);
-            }
-            fprintf(fout, " ");
-        }
-        fprintf(fout, "\n");
+    // Each of the 256 byte values is formatted once.
+    char hex[256][2];
+    for (unsigned int channel = 0; channel < 256; channel++) {
+        char text[8] = {};
+        snprintf(text, sizeof text, "%.2x", channel);
+        memcpy(hex[channel], text, sizeof hex[channel]);
+    }
+    switch (channels) {
+    case 2:
+        writeHexRows<2>(fout, image, hex);
+        break;
+    case 3:
+        writeHexRows<3>(fout, image, hex);
+        break;
+    case 4:
+        writeHexRows<4>(fout, image, hex);
+        break;
     }
 }
 
