@@ -86,6 +86,10 @@ std::vector<FormatCase> formatCases()
         for (const auto &size : sizes)
             for (bool interlaced : {false, true})
                 cases.push_back({f.colorType, f.bitDepth, size[0], size[1], interlaced, false});
+    // Rows of hundreds of KiB of text, longer than any block the table is
+    // written in, so that a row is split between writes.
+    for (const Format &f : formats)
+        cases.push_back({f.colorType, f.bitDepth, 70001, 3, false, false});
 
     // Transparency adds nothing to the table: palette alpha entries and
     // grey or RGB colour keys.
