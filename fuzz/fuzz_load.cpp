@@ -18,7 +18,7 @@
 //    are skipped.  loadPNG allocates width * height * samples bytes as the
 //    header says before it reads any pixel, and libpng accepts up to
 //    1000000 x 1000000 pixels.  libFuzzer reports every allocation above
-//    -malloc_limit_mb (2 GB by default) as an out-of-memory crash, and
+//    -malloc_limit_mb (.ci/fuzz sets 256 MB) as an out-of-memory crash, and
 //    AddressSanitizer aborts on an allocation it cannot satisfy unless
 //    allocator_may_return_null=1; even with that, whether a claim of a few
 //    gigabytes fails or succeeds would depend on the machine.  The refusal
