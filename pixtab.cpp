@@ -62,6 +62,12 @@ static int loadPNG(const char *filename, ImagePNG &image)
     }
 
     png_init_io(png_ptr, fin);
+    // The table needs IHDR, PLTE and IDAT only.  Have libpng skip every
+    // ancillary chunk except tRNS unread: otherwise a text, profile or other
+    // chunk whose length field claims up to 2 GB makes libpng allocate and
+    // clear that much memory before it finds the file too short, even for
+    // a file of a few hundred bytes.
+    png_set_keep_unknown_chunks(png_ptr, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
     png_read_info(png_ptr, info_ptr);
 
     png_uint_32 width, height;
