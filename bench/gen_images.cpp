@@ -44,24 +44,24 @@ int clampInt(double x, int maxval)
     return v < 0 ? 0 : (v > maxval ? maxval : static_cast<int>(v));
 }
 
-struct Spec {
+struct Kind {
     const char *name;
     int colortype;
     int depth;
     bool interlaced;
 };
 
-bool writeImage(const std::string &path, const Spec &spec, int width, int height)
+bool writeImage(const std::string &path, const Kind &kind, int width, int height)
 {
-    int channels = spec.colortype == PNG_COLOR_TYPE_RGB         ? 3
-                   : spec.colortype == PNG_COLOR_TYPE_RGB_ALPHA ? 4
-                   : spec.colortype == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+    int channels = kind.colortype == PNG_COLOR_TYPE_RGB         ? 3
+                   : kind.colortype == PNG_COLOR_TYPE_RGB_ALPHA ? 4
+                   : kind.colortype == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
                                                                  : 1;
-    int maxval = (1 << spec.depth) - 1;
-    int bytes_per_sample = spec.depth == 16 ? 2 : 1;
-    size_t rowbytes = spec.depth >= 8
+    int maxval = (1 << kind.depth) - 1;
+    int bytes_per_sample = kind.depth == 16 ? 2 : 1;
+    size_t rowbytes = kind.depth >= 8
                           ? static_cast<size_t>(width) * channels * bytes_per_sample
-                          : (static_cast<size_t>(width) * spec.depth + 7) / 8;
+                          : (static_cast<size_t>(width) * kind.depth + 7) / 8;
 
     std::vector<unsigned char> pixels(rowbytes * height);
     Noise noise;
@@ -75,18 +75,18 @@ bool writeImage(const std::string &path, const Spec &spec, int width, int height
                 if (channels == 4 && c == 3)
                     level = 0.5 + 0.5 * u;  // alpha: a plain ramp
                 // noise of a few levels, dithering for the low depths
-                double amp = spec.depth < 8 ? 0.6 : maxval * 0.03;
+                double amp = kind.depth < 8 ? 0.6 : maxval * 0.03;
                 int value = clampInt(level * maxval + noise.jitter(amp), maxval);
-                if (spec.depth == 16) {
+                if (kind.depth == 16) {
                     size_t at = (static_cast<size_t>(x) * channels + c) * 2;
                     row[at] = static_cast<unsigned char>(value >> 8);
                     row[at + 1] = static_cast<unsigned char>(value & 0xff);
-                } else if (spec.depth == 8) {
+                } else if (kind.depth == 8) {
                     row[static_cast<size_t>(x) * channels + c] =
                         static_cast<unsigned char>(value);
                 } else {
-                    size_t bit = static_cast<size_t>(x) * spec.depth;
-                    int shift = 8 - spec.depth - static_cast<int>(bit % 8);
+                    size_t bit = static_cast<size_t>(x) * kind.depth;
+                    int shift = 8 - kind.depth - static_cast<int>(bit % 8);
                     row[bit / 8] |= static_cast<unsigned char>(value << shift);
                 }
             }
@@ -106,10 +106,10 @@ bool writeImage(const std::string &path, const Spec &spec, int width, int height
         return false;
     }
     png_init_io(png, f);
-    png_set_IHDR(png, info, width, height, spec.depth, spec.colortype,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, width, height, kind.depth, kind.colortype,
+                 kind.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (spec.colortype == PNG_COLOR_TYPE_PALETTE) {
+    if (kind.colortype == PNG_COLOR_TYPE_PALETTE) {
         png_color palette[16];
         for (int i = 0; i < 16; i++) {
             palette[i].red = static_cast<png_byte>(i * 17);
@@ -140,7 +140,7 @@ int main(int argc, char *argv[])
     int width = argc == 4 ? atoi(argv[2]) : 4000;
     int height = argc == 4 ? atoi(argv[3]) : 3000;
 
-    const Spec specs[] = {
+    const Kind kinds[] = {
         {"rgb8", PNG_COLOR_TYPE_RGB, 8, false},
         {"grey8", PNG_COLOR_TYPE_GRAY, 8, false},
         {"grey1", PNG_COLOR_TYPE_GRAY, 1, false},
@@ -148,9 +148,9 @@ int main(int argc, char *argv[])
         {"rgba16", PNG_COLOR_TYPE_RGB_ALPHA, 16, false},
         {"rgb8-interlaced", PNG_COLOR_TYPE_RGB, 8, true},
     };
-    for (const Spec &spec : specs) {
-        std::string path = dir + "/" + spec.name + ".png";
-        if (!writeImage(path, spec, width, height))
+    for (const Kind &kind : kinds) {
+        std::string path = dir + "/" + kind.name + ".png";
+        if (!writeImage(path, kind, width, height))
             return 1;
         printf("%s\n", path.c_str());
     }

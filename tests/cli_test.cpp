@@ -31,13 +31,13 @@ const std::string kDirectory = "<directory>";
 // The picture most cases convert, and its table.
 PngSpec smallImage()
 {
-    PngSpec spec;
-    spec.colorType = 0;
-    spec.bitDepth = 8;
-    spec.width = 3;
-    spec.height = 2;
-    spec.samples = {0, 7, 255, 128, 64, 1};
-    return spec;
+    PngSpec picture;
+    picture.colorType = 0;
+    picture.bitDepth = 8;
+    picture.width = 3;
+    picture.height = 2;
+    picture.samples = {0, 7, 255, 128, 64, 1};
+    return picture;
 }
 const std::string kTable = "000 007 255 \n128 064 001 \n";
 

@@ -15,12 +15,12 @@ using namespace pixtab_test;
 
 namespace {
 
-// Converts the file of spec with "pixtab in.png out.txt" in a fresh
+// Converts the file of picture with "pixtab in.png out.txt" in a fresh
 // directory and checks that exactly the table came out, silently.
-void expectConverts(const PngSpec &spec, const std::string &table)
+void expectConverts(const PngSpec &picture, const std::string &table)
 {
     TempDir dir;
-    writeFile(dir / "in.png", encodePng(spec));
+    writeFile(dir / "in.png", encodePng(picture));
     RunResult run = runProgram({PIXTAB_BINARY, "in.png", "out.txt"}, dir.path());
     ASSERT_TRUE(run.exited && run.status == 0) << describe(run);
     EXPECT_EQ(run.out, "");
@@ -107,21 +107,21 @@ class Formats : public testing::TestWithParam<FormatCase> {};
 TEST_P(Formats, TableMatchesSampleValues)
 {
     const FormatCase &c = GetParam();
-    PngSpec spec = patternImage(c.colorType, c.bitDepth, c.width, c.height,
+    PngSpec picture = patternImage(c.colorType, c.bitDepth, c.width, c.height,
                                 c.interlaced, c.colorType * 100 + c.bitDepth);
     if (c.transparency) {
         if (c.colorType == 3) {
             // Fewer alpha entries than palette entries, as is usual.
-            const size_t entries = spec.palette.size() / 3;
+            const size_t entries = picture.palette.size() / 3;
             for (size_t i = 0; i < (entries + 1) / 2; i++)
-                spec.trnsAlpha.push_back(static_cast<uint8_t>(i * 255 / entries));
+                picture.trnsAlpha.push_back(static_cast<uint8_t>(i * 255 / entries));
         } else {
             // A key equal to the first pixel, so that pixel is transparent.
             const int channels = channelsOf(c.colorType);
-            spec.trnsColor.assign(spec.samples.begin(), spec.samples.begin() + channels);
+            picture.trnsColor.assign(picture.samples.begin(), picture.samples.begin() + channels);
         }
     }
-    expectConverts(spec, expectedTable(spec));
+    expectConverts(picture, expectedTable(picture));
 }
 
 INSTANTIATE_TEST_SUITE_P(AllColourTypesAndDepths, Formats,
@@ -134,28 +134,28 @@ INSTANTIATE_TEST_SUITE_P(AllColourTypesAndDepths, Formats,
 
 struct LiteralCase {
     const char *name;
-    PngSpec spec;
+    PngSpec picture;
     const char *table;
 };
 
 PngSpec literal(int colorType, int bitDepth, uint32_t width, uint32_t height,
                 std::vector<uint16_t> samples, bool interlaced = false)
 {
-    PngSpec spec;
-    spec.colorType = colorType;
-    spec.bitDepth = bitDepth;
-    spec.width = width;
-    spec.height = height;
-    spec.interlaced = interlaced;
-    spec.samples = std::move(samples);
+    PngSpec picture;
+    picture.colorType = colorType;
+    picture.bitDepth = bitDepth;
+    picture.width = width;
+    picture.height = height;
+    picture.interlaced = interlaced;
+    picture.samples = std::move(samples);
     if (colorType == 3) {
         for (int i = 0; i < (1 << bitDepth); i++) {
-            spec.palette.push_back(static_cast<uint8_t>(255 - i));
-            spec.palette.push_back(static_cast<uint8_t>(i));
-            spec.palette.push_back(static_cast<uint8_t>(i * 3));
+            picture.palette.push_back(static_cast<uint8_t>(255 - i));
+            picture.palette.push_back(static_cast<uint8_t>(i));
+            picture.palette.push_back(static_cast<uint8_t>(i * 3));
         }
     }
-    return spec;
+    return picture;
 }
 
 std::vector<LiteralCase> literalCases()
@@ -192,7 +192,7 @@ class Literal : public testing::TestWithParam<LiteralCase> {};
 TEST_P(Literal, ExactTable)
 {
     const LiteralCase &c = GetParam();
-    expectConverts(c.spec, c.table);
+    expectConverts(c.picture, c.table);
 }
 
 INSTANTIATE_TEST_SUITE_P(SmallImages, Literal, testing::ValuesIn(literalCases()),
@@ -205,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P(SmallImages, Literal, testing::ValuesIn(literalCases())
 TEST(ExpectedTable, AgreesWithHandWrittenTables)
 {
     for (const LiteralCase &c : literalCases())
-        EXPECT_EQ(expectedTable(c.spec), c.table) << c.name;
+        EXPECT_EQ(expectedTable(c.picture), c.table) << c.name;
     EXPECT_EQ(std::string(literalCases()[0].table).size(), 26u);
 }
 

@@ -28,9 +28,9 @@ const std::string kKept = "an existing table that must stay as it is\n";
 // data.
 PngSpec paletteSpec()
 {
-    PngSpec spec = patternImage(3, 4, 33, 9, true, 7);
-    spec.trnsAlpha = {0, 64, 128, 192, 255};
-    return spec;
+    PngSpec picture = patternImage(3, 4, 33, 9, true, 7);
+    picture.trnsAlpha = {0, 64, 128, 192, 255};
+    return picture;
 }
 
 std::vector<Chunk> splitIdat(std::vector<Chunk> chunks, size_t parts)

@@ -66,7 +66,7 @@ void ignoreWarning(png_structp, png_const_charp) {}
 // Everything libpng needs, prepared before the setjmp below so that the
 // function holding it has no object with a destructor.
 struct WriteJob {
-    const PngSpec *spec;
+    const PngSpec *picture;
     png_bytep *rows;
     const png_color *palette;
     int paletteSize;
@@ -91,11 +91,11 @@ bool runLibpngWriter(const WriteJob &job, WriteState &state)
         png_destroy_write_struct(&png, &info);
         return false;
     }
-    const PngSpec &spec = *job.spec;
+    const PngSpec &picture = *job.picture;
     png_set_write_fn(png, &state, appendBytes, flushNothing);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth,
-                 spec.colorType,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, picture.width, picture.height, picture.bitDepth,
+                 picture.colorType,
+                 picture.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (job.paletteSize > 0)
         png_set_PLTE(png, info, job.palette, job.paletteSize);
@@ -112,19 +112,19 @@ bool runLibpngWriter(const WriteJob &job, WriteState &state)
 
 // One row of the image in PNG's own layout: samples of fewer than 8 bits
 // packed from the most significant bit, 16-bit samples big-endian.
-std::vector<png_byte> packRow(const PngSpec &spec, uint32_t y)
+std::vector<png_byte> packRow(const PngSpec &picture, uint32_t y)
 {
-    const size_t perRow = static_cast<size_t>(spec.width) * channelsOf(spec.colorType);
-    const uint16_t *src = spec.samples.data() + y * perRow;
+    const size_t perRow = static_cast<size_t>(picture.width) * channelsOf(picture.colorType);
+    const uint16_t *src = picture.samples.data() + y * perRow;
     std::vector<png_byte> row;
-    if (spec.bitDepth < 8) {
-        row.assign((perRow * spec.bitDepth + 7) / 8, 0);
+    if (picture.bitDepth < 8) {
+        row.assign((perRow * picture.bitDepth + 7) / 8, 0);
         for (size_t i = 0; i < perRow; i++) {
-            size_t bit = i * spec.bitDepth;
-            int shift = 8 - spec.bitDepth - static_cast<int>(bit % 8);
+            size_t bit = i * picture.bitDepth;
+            int shift = 8 - picture.bitDepth - static_cast<int>(bit % 8);
             row[bit / 8] = static_cast<png_byte>(row[bit / 8] | (src[i] << shift));
         }
-    } else if (spec.bitDepth == 8) {
+    } else if (picture.bitDepth == 8) {
         for (size_t i = 0; i < perRow; i++)
             row.push_back(static_cast<png_byte>(src[i]));
     } else {
@@ -138,44 +138,44 @@ std::vector<png_byte> packRow(const PngSpec &spec, uint32_t y)
 
 }  // namespace
 
-std::string encodePng(const PngSpec &spec)
+std::string encodePng(const PngSpec &picture)
 {
-    const int channels = channelsOf(spec.colorType);
-    const size_t count = static_cast<size_t>(spec.width) * spec.height * channels;
-    if (spec.samples.size() != count)
+    const int channels = channelsOf(picture.colorType);
+    const size_t count = static_cast<size_t>(picture.width) * picture.height * channels;
+    if (picture.samples.size() != count)
         throw std::invalid_argument("sample count does not match the size");
-    const unsigned maxValue = (1u << spec.bitDepth) - 1;
-    for (uint16_t v : spec.samples)
+    const unsigned maxValue = (1u << picture.bitDepth) - 1;
+    for (uint16_t v : picture.samples)
         if (v > maxValue)
             throw std::invalid_argument("sample out of range for the depth");
-    if (spec.palette.size() % 3 != 0)
+    if (picture.palette.size() % 3 != 0)
         throw std::invalid_argument("palette is not r,g,b triples");
 
     std::vector<std::vector<png_byte>> rowData;
     std::vector<png_bytep> rows;
-    for (uint32_t y = 0; y < spec.height; y++)
-        rowData.push_back(packRow(spec, y));
+    for (uint32_t y = 0; y < picture.height; y++)
+        rowData.push_back(packRow(picture, y));
     for (auto &row : rowData)
         rows.push_back(row.data());
 
     std::vector<png_color> palette;
-    for (size_t i = 0; i + 2 < spec.palette.size(); i += 3)
-        palette.push_back({spec.palette[i], spec.palette[i + 1], spec.palette[i + 2]});
+    for (size_t i = 0; i + 2 < picture.palette.size(); i += 3)
+        palette.push_back({picture.palette[i], picture.palette[i + 1], picture.palette[i + 2]});
 
     WriteJob job{};
-    job.spec = &spec;
+    job.picture = &picture;
     job.rows = rows.data();
     job.palette = palette.data();
     job.paletteSize = static_cast<int>(palette.size());
-    job.trnsAlpha = spec.trnsAlpha.data();
-    job.trnsCount = static_cast<int>(spec.trnsAlpha.size());
-    if (spec.trnsColor.size() == 1) {
-        job.trnsColor.gray = spec.trnsColor[0];
+    job.trnsAlpha = picture.trnsAlpha.data();
+    job.trnsCount = static_cast<int>(picture.trnsAlpha.size());
+    if (picture.trnsColor.size() == 1) {
+        job.trnsColor.gray = picture.trnsColor[0];
         job.hasTrnsColor = true;
-    } else if (spec.trnsColor.size() == 3) {
-        job.trnsColor.red = spec.trnsColor[0];
-        job.trnsColor.green = spec.trnsColor[1];
-        job.trnsColor.blue = spec.trnsColor[2];
+    } else if (picture.trnsColor.size() == 3) {
+        job.trnsColor.red = picture.trnsColor[0];
+        job.trnsColor.green = picture.trnsColor[1];
+        job.trnsColor.blue = picture.trnsColor[2];
         job.hasTrnsColor = true;
     }
 
@@ -188,12 +188,12 @@ std::string encodePng(const PngSpec &spec)
 PngSpec patternImage(int colorType, int bitDepth, uint32_t width,
                      uint32_t height, bool interlaced, unsigned seed)
 {
-    PngSpec spec;
-    spec.colorType = colorType;
-    spec.bitDepth = bitDepth;
-    spec.width = width;
-    spec.height = height;
-    spec.interlaced = interlaced;
+    PngSpec picture;
+    picture.colorType = colorType;
+    picture.bitDepth = bitDepth;
+    picture.width = width;
+    picture.height = height;
+    picture.interlaced = interlaced;
 
     const size_t count = static_cast<size_t>(width) * height * channelsOf(colorType);
     const uint32_t maxValue = (1u << bitDepth) - 1;
@@ -202,54 +202,54 @@ PngSpec patternImage(int colorType, int bitDepth, uint32_t width,
         state = state * 1664525u + 1013904223u;
         return state >> 8;
     };
-    spec.samples.resize(count);
+    picture.samples.resize(count);
     for (size_t i = 0; i < count; i++) {
         if (bitDepth == 16) {
             // High and low byte always differ, so a program that keeps the
             // low byte, or rounds, gives another table.
             uint32_t high = next() % 256;
             uint32_t low = (high + 1 + next() % 255) % 256;
-            spec.samples[i] = static_cast<uint16_t>(high << 8 | low);
+            picture.samples[i] = static_cast<uint16_t>(high << 8 | low);
         } else {
-            spec.samples[i] = static_cast<uint16_t>(next() % (maxValue + 1));
+            picture.samples[i] = static_cast<uint16_t>(next() % (maxValue + 1));
         }
     }
     if (count > 0) {
-        spec.samples[0] = 0;
-        spec.samples[count - 1] = static_cast<uint16_t>(maxValue);
+        picture.samples[0] = 0;
+        picture.samples[count - 1] = static_cast<uint16_t>(maxValue);
     }
     if (count > 2 && bitDepth == 16)
-        spec.samples[1] = 0x00ff;  // cut to its high byte this is 0
+        picture.samples[1] = 0x00ff;  // cut to its high byte this is 0
 
     if (colorType == 3) {
         const unsigned entries = 1u << bitDepth;
         for (unsigned i = 0; i < entries; i++) {
-            spec.palette.push_back(static_cast<uint8_t>(i * 37 + 5));
-            spec.palette.push_back(static_cast<uint8_t>(255 - i));
-            spec.palette.push_back(static_cast<uint8_t>(i * 91));
+            picture.palette.push_back(static_cast<uint8_t>(i * 37 + 5));
+            picture.palette.push_back(static_cast<uint8_t>(255 - i));
+            picture.palette.push_back(static_cast<uint8_t>(i * 91));
         }
     }
-    return spec;
+    return picture;
 }
 
-std::string expectedTable(const PngSpec &spec)
+std::string expectedTable(const PngSpec &picture)
 {
-    const int channels = channelsOf(spec.colorType);
-    const bool decimal = spec.colorType == 0 || spec.colorType == 3;
+    const int channels = channelsOf(picture.colorType);
+    const bool decimal = picture.colorType == 0 || picture.colorType == 3;
     int digits = 3;
-    if (spec.bitDepth <= 2)
+    if (picture.bitDepth <= 2)
         digits = 1;
-    else if (spec.bitDepth == 4)
+    else if (picture.bitDepth == 4)
         digits = 2;
 
     std::string table;
     char buffer[16];
     size_t i = 0;
-    for (uint32_t y = 0; y < spec.height; y++) {
-        for (uint32_t x = 0; x < spec.width; x++) {
+    for (uint32_t y = 0; y < picture.height; y++) {
+        for (uint32_t x = 0; x < picture.width; x++) {
             for (int c = 0; c < channels; c++, i++) {
-                unsigned value = spec.samples.at(i);
-                if (spec.bitDepth == 16)
+                unsigned value = picture.samples.at(i);
+                if (picture.bitDepth == 16)
                     value >>= 8;
                 if (decimal)
                     std::snprintf(buffer, sizeof buffer, "%0*u", digits, value);

@@ -32,9 +32,9 @@ struct PngSpec {
 // Samples per pixel for a PNG colour type (1 for palette indices).
 int channelsOf(int colorType);
 
-// The PNG file of spec, written by libpng.  Throws std::runtime_error if
+// The PNG file of picture, written by libpng.  Throws std::runtime_error if
 // libpng refuses the description.
-std::string encodePng(const PngSpec &spec);
+std::string encodePng(const PngSpec &picture);
 
 // A deterministic image whose samples cover the whole range: the first
 // sample is 0, the last is the maximum, and 16-bit samples have differing
@@ -43,11 +43,11 @@ std::string encodePng(const PngSpec &spec);
 PngSpec patternImage(int colorType, int bitDepth, uint32_t width,
                      uint32_t height, bool interlaced, unsigned seed = 1);
 
-// The table pixtab writes for spec, formatted here from the sample values:
+// The table pixtab writes for picture, formatted here from the sample values:
 // grey and palette as zero-padded decimal (1 digit for depth 1 and 2, 2 for
 // 4, 3 for 8 and 16), the other types as two hex digits per sample; 16-bit
 // samples contribute their high byte.
-std::string expectedTable(const PngSpec &spec);
+std::string expectedTable(const PngSpec &picture);
 
 // ---------------------------------------------------------------- chunks
 
