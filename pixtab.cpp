@@ -156,7 +156,8 @@ static void writeRows(FILE *fout, const ImagePNG &image, size_t pixelbytes,
         }
         block[used++] = '\n';
     }
-    fwrite(block, 1, used, fout);
+    if (used > 0)
+        fwrite(block, 1, used, fout);
 }
 
 // One line per row; each sample in decimal with precision digits.
