@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -461,7 +462,8 @@ static std::string withoutAllocationNotices(const std::string &err)
     return kept;
 }
 
-RunResult runProgram(const std::vector<std::string> &argv, const std::string &cwd)
+RunResult runProgram(const std::vector<std::string> &argv, const std::string &cwd,
+                     size_t addressSpaceLimit)
 {
     if (argv.empty())
         throw std::invalid_argument("runProgram needs a program");
@@ -493,6 +495,11 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::string &cw
         if (devNull < 0 || dup2(devNull, 0) < 0 || dup2(outPipe[1], 1) < 0 ||
             dup2(errPipe[1], 2) < 0)
             _exit(125);
+        if (addressSpaceLimit != 0) {
+            rlimit limit = {addressSpaceLimit, addressSpaceLimit};
+            if (setrlimit(RLIMIT_AS, &limit) != 0)
+                _exit(124);
+        }
         if (chdir(cwd.c_str()) != 0) {
             ssize_t ignored = write(2, chdirFailed, sizeof chdirFailed - 1);
             (void)ignored;

@@ -6,6 +6,7 @@
 #ifndef PIXTAB_TESTS_SUPPORT_H
 #define PIXTAB_TESTS_SUPPORT_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -110,9 +111,11 @@ struct RunResult {
 };
 
 // Runs argv[0] with argv (no shell, no PATH search) in directory cwd with
-// stdin from /dev/null, stdout and stderr captured through pipes.
+// stdin from /dev/null, stdout and stderr captured through pipes.  A
+// non-zero addressSpaceLimit caps the child's address space (RLIMIT_AS) at
+// that many bytes.
 RunResult runProgram(const std::vector<std::string> &argv,
-                     const std::string &cwd);
+                     const std::string &cwd, size_t addressSpaceLimit = 0);
 
 // Printable description of a result for assertion messages.
 std::string describe(const RunResult &result);
