@@ -29,16 +29,7 @@ const std::string kWriteFailed = "chyba pri zapisu tabulky\n";
 const std::string kDirectory = "<directory>";
 
 // The picture most cases convert, and its table.
-PngSpec smallImage()
-{
-    PngSpec picture;
-    picture.colorType = 0;
-    picture.bitDepth = 8;
-    picture.width = 3;
-    picture.height = 2;
-    picture.samples = {0, 7, 255, 128, 64, 1};
-    return picture;
-}
+PngSpec smallImage() { return pictureOf(0, 8, 3, 2, {0, 7, 255, 128, 64, 1}); }
 const std::string kTable = "000 007 255 \n128 064 001 \n";
 
 const std::string &smallPng()

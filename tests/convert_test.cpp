@@ -138,48 +138,28 @@ struct LiteralCase {
     const char *table;
 };
 
-PngSpec literal(int colorType, int bitDepth, uint32_t width, uint32_t height,
-                std::vector<uint16_t> samples, bool interlaced = false)
-{
-    PngSpec picture;
-    picture.colorType = colorType;
-    picture.bitDepth = bitDepth;
-    picture.width = width;
-    picture.height = height;
-    picture.interlaced = interlaced;
-    picture.samples = std::move(samples);
-    if (colorType == 3) {
-        for (int i = 0; i < (1 << bitDepth); i++) {
-            picture.palette.push_back(static_cast<uint8_t>(255 - i));
-            picture.palette.push_back(static_cast<uint8_t>(i));
-            picture.palette.push_back(static_cast<uint8_t>(i * 3));
-        }
-    }
-    return picture;
-}
-
 std::vector<LiteralCase> literalCases()
 {
     return {
-        {"grey8", literal(0, 8, 3, 2, {0, 7, 255, 128, 64, 1}),
+        {"grey8", pictureOf(0, 8, 3, 2, {0, 7, 255, 128, 64, 1}),
          "000 007 255 \n128 064 001 \n"},
-        {"grey8_adam7", literal(0, 8, 3, 2, {0, 7, 255, 128, 64, 1}, true),
+        {"grey8_adam7", pictureOf(0, 8, 3, 2, {0, 7, 255, 128, 64, 1}, true),
          "000 007 255 \n128 064 001 \n"},
-        {"grey1_across_a_byte", literal(0, 1, 9, 1, {1, 0, 1, 1, 0, 0, 0, 1, 1}),
+        {"grey1_across_a_byte", pictureOf(0, 1, 9, 1, {1, 0, 1, 1, 0, 0, 0, 1, 1}),
          "1 0 1 1 0 0 0 1 1 \n"},
-        {"grey2", literal(0, 2, 4, 1, {3, 2, 1, 0}), "3 2 1 0 \n"},
-        {"grey4", literal(0, 4, 3, 1, {0, 9, 15}), "00 09 15 \n"},
-        {"grey16_high_byte", literal(0, 16, 3, 1, {0x12ff, 0x00ff, 0xff00}),
+        {"grey2", pictureOf(0, 2, 4, 1, {3, 2, 1, 0}), "3 2 1 0 \n"},
+        {"grey4", pictureOf(0, 4, 3, 1, {0, 9, 15}), "00 09 15 \n"},
+        {"grey16_high_byte", pictureOf(0, 16, 3, 1, {0x12ff, 0x00ff, 0xff00}),
          "018 000 255 \n"},
-        {"palette2", literal(3, 2, 4, 1, {3, 0, 1, 2}), "3 0 1 2 \n"},
-        {"palette4", literal(3, 4, 2, 2, {15, 0, 10, 5}), "15 00 \n10 05 \n"},
-        {"palette8", literal(3, 8, 2, 1, {255, 9}), "255 009 \n"},
-        {"greyalpha8", literal(4, 8, 1, 1, {255, 128}), "ff80 \n"},
-        {"greyalpha16", literal(4, 16, 1, 1, {0x0aff, 0xf001}), "0af0 \n"},
-        {"rgb8", literal(2, 8, 2, 1, {255, 0, 0, 0, 0, 255}), "ff0000 0000ff \n"},
-        {"rgb16", literal(2, 16, 1, 1, {0xab01, 0xcdff, 0x0080}), "abcd00 \n"},
-        {"rgba8", literal(6, 8, 1, 1, {171, 205, 239, 1}), "abcdef01 \n"},
-        {"rgba16", literal(6, 16, 1, 2, {0xffff, 0x0000, 0x10ef, 0x7f80,
+        {"palette2", pictureOf(3, 2, 4, 1, {3, 0, 1, 2}), "3 0 1 2 \n"},
+        {"palette4", pictureOf(3, 4, 2, 2, {15, 0, 10, 5}), "15 00 \n10 05 \n"},
+        {"palette8", pictureOf(3, 8, 2, 1, {255, 9}), "255 009 \n"},
+        {"greyalpha8", pictureOf(4, 8, 1, 1, {255, 128}), "ff80 \n"},
+        {"greyalpha16", pictureOf(4, 16, 1, 1, {0x0aff, 0xf001}), "0af0 \n"},
+        {"rgb8", pictureOf(2, 8, 2, 1, {255, 0, 0, 0, 0, 255}), "ff0000 0000ff \n"},
+        {"rgb16", pictureOf(2, 16, 1, 1, {0xab01, 0xcdff, 0x0080}), "abcd00 \n"},
+        {"rgba8", pictureOf(6, 8, 1, 1, {171, 205, 239, 1}), "abcdef01 \n"},
+        {"rgba16", pictureOf(6, 16, 1, 2, {0xffff, 0x0000, 0x10ef, 0x7f80,
                                          0x0102, 0x0304, 0x0506, 0x0708}),
          "ff00107f \n01030507 \n"},
     };

@@ -21,6 +21,7 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -186,8 +187,8 @@ std::string encodePng(const PngSpec &picture)
     return state.bytes;
 }
 
-PngSpec patternImage(int colorType, int bitDepth, uint32_t width,
-                     uint32_t height, bool interlaced, unsigned seed)
+PngSpec pictureOf(int colorType, int bitDepth, uint32_t width, uint32_t height,
+                  std::vector<uint16_t> samples, bool interlaced)
 {
     PngSpec picture;
     picture.colorType = colorType;
@@ -195,33 +196,7 @@ PngSpec patternImage(int colorType, int bitDepth, uint32_t width,
     picture.width = width;
     picture.height = height;
     picture.interlaced = interlaced;
-
-    const size_t count = static_cast<size_t>(width) * height * channelsOf(colorType);
-    const uint32_t maxValue = (1u << bitDepth) - 1;
-    uint32_t state = 0x9e3779b9u ^ (seed * 2654435761u);
-    auto next = [&state]() {
-        state = state * 1664525u + 1013904223u;
-        return state >> 8;
-    };
-    picture.samples.resize(count);
-    for (size_t i = 0; i < count; i++) {
-        if (bitDepth == 16) {
-            // High and low byte always differ, so a program that keeps the
-            // low byte, or rounds, gives another table.
-            uint32_t high = next() % 256;
-            uint32_t low = (high + 1 + next() % 255) % 256;
-            picture.samples[i] = static_cast<uint16_t>(high << 8 | low);
-        } else {
-            picture.samples[i] = static_cast<uint16_t>(next() % (maxValue + 1));
-        }
-    }
-    if (count > 0) {
-        picture.samples[0] = 0;
-        picture.samples[count - 1] = static_cast<uint16_t>(maxValue);
-    }
-    if (count > 2 && bitDepth == 16)
-        picture.samples[1] = 0x00ff;  // cut to its high byte this is 0
-
+    picture.samples = std::move(samples);
     if (colorType == 3) {
         const unsigned entries = 1u << bitDepth;
         for (unsigned i = 0; i < entries; i++) {
@@ -231,6 +206,38 @@ PngSpec patternImage(int colorType, int bitDepth, uint32_t width,
         }
     }
     return picture;
+}
+
+PngSpec patternImage(int colorType, int bitDepth, uint32_t width,
+                     uint32_t height, bool interlaced, unsigned seed)
+{
+    const size_t count = static_cast<size_t>(width) * height * channelsOf(colorType);
+    const uint32_t maxValue = (1u << bitDepth) - 1;
+    uint32_t state = 0x9e3779b9u ^ (seed * 2654435761u);
+    auto next = [&state]() {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    };
+    std::vector<uint16_t> samples(count);
+    for (size_t i = 0; i < count; i++) {
+        if (bitDepth == 16) {
+            // High and low byte always differ, so a program that keeps the
+            // low byte, or rounds, gives another table.
+            uint32_t high = next() % 256;
+            uint32_t low = (high + 1 + next() % 255) % 256;
+            samples[i] = static_cast<uint16_t>(high << 8 | low);
+        } else {
+            samples[i] = static_cast<uint16_t>(next() % (maxValue + 1));
+        }
+    }
+    if (count > 0) {
+        samples[0] = 0;
+        samples[count - 1] = static_cast<uint16_t>(maxValue);
+    }
+    if (count > 2 && bitDepth == 16)
+        samples[1] = 0x00ff;  // cut to its high byte this is 0
+
+    return pictureOf(colorType, bitDepth, width, height, std::move(samples), interlaced);
 }
 
 std::string expectedTable(const PngSpec &picture)

@@ -37,6 +37,11 @@ int channelsOf(int colorType);
 // libpng refuses the description.
 std::string encodePng(const PngSpec &picture);
 
+// A picture of the given samples (row by row, pixel by pixel, in the PNG's
+// sample order).  Palette images get a full palette of 2^bitDepth entries.
+PngSpec pictureOf(int colorType, int bitDepth, uint32_t width, uint32_t height,
+                  std::vector<uint16_t> samples, bool interlaced = false);
+
 // A deterministic image whose samples cover the whole range: the first
 // sample is 0, the last is the maximum, and 16-bit samples have differing
 // high and low bytes.  Palette images get a full palette of 2^bitDepth
